@@ -1,0 +1,2 @@
+# Installation and packages.
+install(TARGETS zelvrin RUNTIME DESTINATION bin)
