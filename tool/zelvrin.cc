@@ -60,7 +60,7 @@ static void WalkDisk(D88Image& image, int diskIndex) {
   int got = image.ReadSectors(kDirectoryTrack, kDirectoryTrack >> 1, kDirectoryTrack & 1,
                               kDirectorySector, kVolumeSizeCode, g_dirSector, kVolumeSectorSize);
   if (got < kVolumeSectorSize) {
-    char subject[kOutputNameSize];
+    char subject[32];
     snprintf(subject, sizeof(subject), "disk %d", diskIndex + 1);
     ReportProblem(subject, "cannot read the volume directory (track %d, sector %d); disk skipped",
                   kDirectoryTrack, kDirectorySector);
