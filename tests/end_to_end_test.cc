@@ -118,33 +118,6 @@ Bytes Prose(size_t n) {
   return Text(s.substr(0, n));
 }
 
-// A small 24-bit BMP picture, as game disks carry them.
-Bytes Picture(int w, int h) {
-  const int row = (w * 3 + 3) & ~3, size = 54 + row * h;
-  Bytes b((size_t)size, 0);
-  auto le32 = [&](int at, int v) {
-    for (int i = 0; i < 4; ++i) b[(size_t)at + i] = (uint8_t)(v >> (8 * i));
-  };
-  b[0] = 'B';
-  b[1] = 'M';
-  le32(2, size);
-  le32(10, 54);
-  le32(14, 40);
-  le32(18, w);
-  le32(22, h);
-  b[26] = 1;
-  b[28] = 24;
-  le32(34, row * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = &b[(size_t)(54 + y * row + x * 3)];
-      p[0] = (uint8_t)(x * 5);
-      p[1] = (uint8_t)(y * 8);
-      p[2] = (uint8_t)((x + y) % 7 == 0 ? 255 : 128 + x);
-    }
-  return b;
-}
-
 // What a run must give
 
 // Output name: the disk character (65 + disk index, on past 'Z') and the slot.
@@ -697,8 +670,8 @@ TEST(E2eExtraction, MultiDiskImageComesBackWhole) {
   m.Stored(0, 0, 6, Text("DISK 1\r\nA stored text file.\r\n"));
   m.Compressed(0, 1, 7, Prose(3500));
   int next = m.Stored(0, 5, 13, Prose(8 * 1024 - 8));
-  next = m.Stored(0, 2, next, Picture(48, 32));
-  m.Compressed(0, 4, next, Picture(48, 32));
+  next = m.Stored(0, 2, next, zelvrin_test::BmpPicture(48, 32));
+  m.Compressed(0, 4, next, zelvrin_test::BmpPicture(48, 32));
   next = m.Compressed(1, 0, 6, Bytes(5000, 0));
   next = m.Stored(1, 1, next, Text("DISK 2\r\n"));
   m.Compressed(1, 7, next, Text("The window starts with a known pattern.   0123456789"));

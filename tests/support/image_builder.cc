@@ -194,6 +194,29 @@ Bytes FileHeaderBytes(uint16_t packedSize, uint16_t fileSize) {
   return h;
 }
 
+Bytes BmpPicture(int width, int height) {
+  const int row = (width * 3 + 3) & ~3, pixels = row * height, size = 54 + pixels;
+  Bytes b((size_t)size, 0);
+  PutLE16(b, 0, 0x4D42);  // "BM"
+  PutLE32(b, 2, (uint32_t)size);
+  PutLE32(b, 10, 54);  // pixel data offset
+  PutLE32(b, 14, 40);  // info header size
+  PutLE32(b, 18, (uint32_t)width);
+  PutLE32(b, 22, (uint32_t)height);
+  PutLE16(b, 26, 1);   // planes
+  PutLE16(b, 28, 24);  // bits per pixel
+  PutLE32(b, 34, (uint32_t)pixels);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = &b[(size_t)(54 + y * row + x * 3)];
+      bool band = (x - y) / 4 == 2;
+      p[0] = band ? 255 : (uint8_t)(x * 5);
+      p[1] = band ? 255 : (uint8_t)(y * 8);
+      p[2] = band ? 255 : (uint8_t)(128 + x + y);
+    }
+  return b;
+}
+
 Bytes ReadFileBytes(const std::string& path) {
   Bytes out;
   FILE* f = fopen(path.c_str(), "rb");

@@ -92,6 +92,10 @@ class VolumeBuilder {
 // 8-byte file header: packedSize, 0, fileSize, 0 (little-endian 16-bit each).
 Bytes FileHeaderBytes(uint16_t packedSize, uint16_t fileSize);
 
+// A width x height 24-bit BMP picture (a gradient with a diagonal band), the
+// kind of file game disks carry.
+Bytes BmpPicture(int width, int height);
+
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 

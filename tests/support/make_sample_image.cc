@@ -11,35 +11,6 @@ static Bytes Text(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
 
-// A 48 x 32 24-bit BMP: a colour gradient with a diagonal band.
-static Bytes Picture() {
-  const int w = 48, h = 32, row = w * 3;  // 144 bytes, already a multiple of 4
-  const int pixels = row * h, size = 54 + pixels;
-  Bytes b(size, 0);
-  auto le32 = [&](int at, int v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
-  };
-  b[0] = 'B';
-  b[1] = 'M';
-  le32(2, size);
-  le32(10, 54);
-  le32(14, 40);
-  le32(18, w);
-  le32(22, h);
-  b[26] = 1;
-  b[28] = 24;
-  le32(34, pixels);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint8_t* p = &b[54 + y * row + x * 3];
-      bool band = (x - y) / 4 == 2;
-      p[0] = band ? 255 : (uint8_t)(x * 5);
-      p[1] = band ? 255 : (uint8_t)(y * 8);
-      p[2] = band ? 255 : (uint8_t)(128 + x + y);
-    }
-  return b;
-}
-
 static Bytes Story(int lines) {
   std::string s;
   for (int i = 1; i <= lines; ++i)
@@ -60,8 +31,8 @@ int main(int argc, char* argv[]) {
   Bytes long_text = Story(100);
   long_text.resize(8 * 1024 - 8);
   int next = first.AddStoredFile(5, 13, long_text);
-  next = first.AddStoredFile(2, next, Picture());
-  first.AddCompressedFile(4, next, Picture());  // slot 3 stays empty
+  next = first.AddStoredFile(2, next, zelvrin_test::BmpPicture(48, 32));
+  first.AddCompressedFile(4, next, zelvrin_test::BmpPicture(48, 32));  // slot 3 stays empty
 
   zelvrin_test::VolumeBuilder second;
   next = 6;
