@@ -4,6 +4,24 @@
 
 #include <cstring>
 
+// The image stream's buffer. Every sector read scans its track from the first
+// record, so a run of sectors goes over the same track again and again: a
+// buffer that holds several whole tracks (a track of five 1024-byte sectors
+// takes 5,200 bytes) serves those scans from memory. The first open reader
+// takes it; a second one open at the same time keeps the stream's default.
+// A power of two, since the C library aligns its refills to the buffer size.
+static const size_t kStreamBufferSize = 64 * 1024;
+static char g_streamBuffer[kStreamBufferSize];
+static const D88Image* g_streamBufferOwner = nullptr;
+
+// Skipped record data is read into this rather than sought over: the C
+// library answers every seek with a system call, even one that lands inside
+// its buffer, while reading from the buffer is only a copy.
+static const int kSkipChunk = 1024;
+static uint8_t g_skipped[kSkipChunk];
+// Beyond this a skip is a seek; only damaged records announce that much.
+static const int kLongestSkipByReading = 8 * 1024;
+
 uint16_t ReadLE16(const uint8_t* p) {
   return (uint16_t)((uint32_t)p[0] | ((uint32_t)p[1] << 8));
 }
@@ -28,17 +46,34 @@ D88Image::D88Image()
       m_name() {}
 
 D88Image::~D88Image() {
-  if (m_file) fclose(m_file);
+  Open(nullptr);
 }
 
 // Disk offsets are kept in 64 bits: 64 disks of up to 4 GiB each lie far past
-// what a long can address on some systems.
+// what a long can address on some systems. A stream already at the offset is
+// left as it is (asking for the position costs no system call), which saves
+// the seek where a read goes on where the last one ended: the next track of a
+// run, the next record of a scan.
 bool D88Image::SeekTo(int64_t offset) {
 #ifdef _WIN32
+  if (!feof(m_file) && _ftelli64(m_file) == offset) return true;
   return _fseeki64(m_file, offset, SEEK_SET) == 0;
 #else
+  if (!feof(m_file) && (int64_t)ftello(m_file) == offset) return true;
   return fseeko(m_file, (off_t)offset, SEEK_SET) == 0;
 #endif
+}
+
+// Moves the stream `count` bytes forward over data that is not wanted. Past
+// the end of the file the next read comes up short, as after a seek there.
+static bool SkipForward(FILE* file, int count) {
+  if (count > kLongestSkipByReading) return fseek(file, count, SEEK_CUR) == 0;
+  while (count > 0) {
+    int chunk = count < kSkipChunk ? count : kSkipChunk;
+    if (fread(g_skipped, 1, (size_t)chunk, file) != (size_t)chunk) return true;
+    count -= chunk;
+  }
+  return true;
 }
 
 void D88Image::ClearSelection() {
@@ -51,6 +86,7 @@ void D88Image::ClearSelection() {
 
 bool D88Image::Open(const char* path) {
   if (m_file) fclose(m_file);
+  if (g_streamBufferOwner == this) g_streamBufferOwner = nullptr;
   m_file = nullptr;
   m_diskCount = 0;
   m_currentDisk = -1;
@@ -59,6 +95,8 @@ bool D88Image::Open(const char* path) {
   ClearSelection();
   m_file = fopen(path, "rb");
   if (!m_file) return false;
+  if (!g_streamBufferOwner && setvbuf(m_file, g_streamBuffer, _IOFBF, kStreamBufferSize) == 0)
+    g_streamBufferOwner = this;
 
   uint8_t header[kDiskHeaderSize];
   int64_t offset = 0;
@@ -127,7 +165,7 @@ int D88Image::ReadSector(int track, int c, int h, int r, int n, uint8_t* buf, in
       // Data may be cut short by the end of the file: only what arrived counts.
       return (int)fread(buf, 1, (size_t)len, m_file);
     }
-    if (fseek(m_file, dataSize, SEEK_CUR) != 0) return 0;
+    if (!SkipForward(m_file, dataSize)) return 0;
     // Each record carries the track's count; the one just read bounds the scan,
     // also when it is smaller than the records already passed.
     if (i + 1 >= count) return 0;
@@ -171,7 +209,7 @@ int D88Image::GetSectorIds(int track, uint8_t* ids, int idsLen) {
     if (count == 0) break;
     memcpy(ids + stored, header + kSectorCylinderOffset, 4);
     stored += 4;
-    if (fseek(m_file, ReadLE16(header + kSectorDataSizeOffset), SEEK_CUR) != 0) break;
+    if (!SkipForward(m_file, ReadLE16(header + kSectorDataSizeOffset))) break;
     if (i + 1 >= count) break;
   }
   return stored;

@@ -162,8 +162,10 @@ std::vector<std::pair<std::string, Bytes>> Images() {
 
 // fileSize, low byte first, then the stream.
 Bytes DecoderInput(uint16_t fileSize, const Bytes& stream) {
-  Bytes b = {(uint8_t)fileSize, (uint8_t)(fileSize >> 8)};
-  b.insert(b.end(), stream.begin(), stream.end());
+  Bytes b(2 + stream.size());
+  b[0] = (uint8_t)fileSize;
+  b[1] = (uint8_t)(fileSize >> 8);
+  std::copy(stream.begin(), stream.end(), b.begin() + 2);
   return b;
 }
 

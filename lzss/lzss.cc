@@ -26,15 +26,92 @@ void InitLzssWindow() {
   memset(w + 0xF80, 0x20, kLzssPrefillSize - 0xF80);
 }
 
+// A copy whose source and destination runs both end before position 4096:
+// no position wraps, so plain pointers serve. Still one byte at a time, each
+// stored before the next is loaded, so a source just behind the write
+// position reads back what this copy has just written. Every copy has at
+// least three bytes; spelling those out lets the compiler unroll the rest.
+static inline void CopyRun(const uint8_t* from, uint8_t* to, int length, FILE* out) {
+  uint8_t c = from[0];
+  to[0] = c;
+  ZELVRIN_PUTC(c, out);
+  c = from[1];
+  to[1] = c;
+  ZELVRIN_PUTC(c, out);
+  c = from[2];
+  to[2] = c;
+  ZELVRIN_PUTC(c, out);
+  for (int k = 3; k < length; ++k) {
+    c = from[k];
+    to[k] = c;
+    ZELVRIN_PUTC(c, out);
+  }
+}
+
+// A copy whose source lies one behind the write position repeats the byte
+// written last: every byte it reads is the one it has just stored, so that
+// byte is kept at hand instead of being loaded back each time.
+static inline void RepeatLast(uint8_t* to, int length, FILE* out) {
+  const uint8_t c = to[-1];
+  for (int k = 0; k < length; ++k) {
+    to[k] = c;
+    ZELVRIN_PUTC(c, out);
+  }
+}
+
+// Any copy, also one whose runs pass position 4095 and go on at 0.
+static inline void CopyWrapping(uint8_t* window, unsigned from, unsigned pos, int length,
+                                FILE* out) {
+  for (int k = 0; k < length; ++k) {
+    uint8_t c = window[from];
+    window[pos] = c;
+    from = (from + 1) & 0xFFF;
+    pos = (pos + 1) & 0xFFF;
+    ZELVRIN_PUTC(c, out);
+  }
+}
+
 int ExpandLzss(const uint8_t* src, int fileSize, FILE* out) {
   InitLzssWindow();
   uint8_t* const window = g_lzssWindow;
   const uint8_t* in = src;
   unsigned pos = kLzssFirstWritePosition;
   int remaining = fileSize;
+  const int kLongestCopy = 18;
+  const int kLongestGroup = 8 * kLongestCopy;
+  const unsigned kLastRunStart = kLzssWindowSize - kLongestCopy;
+
+  // While a whole group fits in what remains, no token of it can be cut
+  // short and nothing needs counting down token by token. The flag byte
+  // carries a ninth bit that reaches bit 0 when the eighth token is done.
+  while (remaining >= kLongestGroup) {
+    for (unsigned flags = *in++ | 0x100u; flags != 1; flags >>= 1) {
+      if (flags & 1) {
+        uint8_t c = *in++;
+        window[pos] = c;
+        pos = (pos + 1) & 0xFFF;
+        ZELVRIN_PUTC(c, out);
+        --remaining;
+      } else {
+        unsigned b0 = in[0], b1 = in[1];
+        in += 2;
+        unsigned from = b0 | ((b1 & 0xF0) << 4);
+        int length = (int)(b1 & 0x0F) + 3;
+        remaining -= length;
+        if (from + 1 == pos && pos <= kLastRunStart)
+          RepeatLast(window + pos, length, out);
+        else if (from <= kLastRunStart && pos <= kLastRunStart)
+          CopyRun(window + from, window + pos, length, out);
+        else
+          CopyWrapping(window, from, pos, length, out);
+        pos = (pos + length) & 0xFFF;
+      }
+    }
+  }
+
+  // The last groups: the expansion may end at any token, or inside a copy.
   while (remaining > 0) {
-    unsigned flags = *in++;
-    for (int token = 0; token < 8 && remaining > 0; ++token, flags >>= 1) {
+    for (unsigned flags = *in++ | 0x100u; flags != 1 && remaining > 0; flags >>= 1) {
       if (flags & 1) {
         uint8_t c = *in++;
         window[pos] = c;
@@ -48,15 +125,8 @@ int ExpandLzss(const uint8_t* src, int fileSize, FILE* out) {
         int length = (int)(b1 & 0x0F) + 3;
         if (length > remaining) length = remaining;
         remaining -= length;
-        // Strictly one byte at a time: a source just behind the write
-        // position reads back what this copy has just written.
-        for (int k = 0; k < length; ++k) {
-          uint8_t c = window[from];
-          window[pos] = c;
-          from = (from + 1) & 0xFFF;
-          pos = (pos + 1) & 0xFFF;
-          ZELVRIN_PUTC(c, out);
-        }
+        CopyWrapping(window, from, pos, length, out);
+        pos = (pos + length) & 0xFFF;
       }
     }
   }
