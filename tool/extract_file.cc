@@ -11,25 +11,6 @@
 #include "tool/problems.h"
 #include "tool/volume.h"
 
-static FILE* CreateOutputFile(const char* name) {
-  if (!IsUsableOutputName(name)) {
-    ReportProblem(name, "name not usable on this system; not written");
-    return nullptr;
-  }
-  char earlier[kOutputNameSize];
-  if (FindFileWrittenEarlier(name, earlier)) {
-    ReportProblem(name, "would replace %s written earlier in this run; not written", earlier);
-    return nullptr;
-  }
-  FILE* out = fopen(name, "wb");
-  if (!out) {
-    ReportProblem(name, "cannot create file: %s", strerror(errno));
-    return nullptr;
-  }
-  RememberWrittenFile(out, name);
-  return out;
-}
-
 // Writes the body and returns how many bytes of it the body needed after the
 // header: fileSize when stored, the stream bytes the decoder read otherwise.
 // On a failed write, *writeError holds its errno.

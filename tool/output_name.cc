@@ -1,10 +1,13 @@
-// Output names, and the identities of the files this run wrote. Identities
-// live in a fixed open-addressed table: 64 disks of 336 slots fill at most
-// two thirds of it.
+// Output names, the creation of output files, and the identities of the
+// files this run wrote. Identities live in a fixed open-addressed table:
+// 64 disks of 336 slots fill at most two thirds of it.
 #include "tool/output_name.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+
+#include "tool/problems.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -15,14 +18,6 @@
 
 void FormatOutputName(char* name, int diskIndex, int slot) {
   snprintf(name, kOutputNameSize, "%c%03d", 65 + diskIndex, slot);
-}
-
-bool IsUsableOutputName(const char* name) {
-#ifdef _WIN32
-  return strchr(name, '\\') == nullptr && strchr(name, '/') == nullptr;
-#else
-  return strchr(name, '/') == nullptr;
-#endif
 }
 
 namespace {
@@ -37,9 +32,21 @@ struct WrittenFile {
   char name[8];  // empty: a free cell
 };
 
-const int kWrittenTableSize = 32768;  // a power of two above 64 * 336 * 1.5
+const int kMaxOutputFiles = 64 * 336;
+const int kWrittenTableSize = 32768;  // a power of two above kMaxOutputFiles * 1.5
 WrittenFile g_writtenFiles[kWrittenTableSize];
 int g_writtenCount = 0;
+
+// A file created where no file stood is new: no earlier file of this run can
+// be behind its name then. Until some name is found taken, the files made
+// are only listed by name, and their identities are taken when first needed.
+bool g_recordingIdentities = false;
+char g_newFileNames[kMaxOutputFiles][8];
+int g_newFileCount = 0;
+
+// One output file is open at a time; its stream writes through this buffer,
+// which spares the C library an allocation and a status query per file.
+char g_outputBuffer[64 * 1024];
 
 #ifdef _WIN32
 bool IdentityOfHandle(HANDLE h, FileIdentity* id) {
@@ -93,9 +100,44 @@ WrittenFile* Lookup(const FileIdentity& id) {
   }
 }
 
-}  // namespace
+// Names are four characters; the cells hold up to seven.
+void CopyName(char* to, size_t size, const char* name) {
+  size_t length = strnlen(name, size - 1);
+  memcpy(to, name, length);
+  to[length] = '\0';
+}
 
+void Remember(const FileIdentity& id, const char* name) {
+  if (g_writtenCount >= kWrittenTableSize / 2) return;
+  WrittenFile* cell = Lookup(id);
+  if (cell->name[0] == '\0') ++g_writtenCount;
+  cell->id = id;
+  CopyName(cell->name, sizeof(cell->name), name);
+}
+
+void StartRecordingIdentities() {
+  if (g_recordingIdentities) return;
+  g_recordingIdentities = true;
+  FileIdentity id;
+  for (int i = 0; i < g_newFileCount; ++i)
+    if (IdentityOfName(g_newFileNames[i], &id)) Remember(id, g_newFileNames[i]);
+  g_newFileCount = 0;
+}
+
+// False when the system would read the name as more than a plain file name:
+// on Windows the 28th disk's backslash is a path separator.
+bool IsUsableOutputName(const char* name) {
+#ifdef _WIN32
+  return strchr(name, '\\') == nullptr && strchr(name, '/') == nullptr;
+#else
+  return strchr(name, '/') == nullptr;
+#endif
+}
+
+// Whether the name already leads to a file that this run wrote and, if so,
+// the name it was written under.
 bool FindFileWrittenEarlier(const char* name, char* earlierName) {
+  StartRecordingIdentities();
   FileIdentity id;
   if (g_writtenCount == 0 || !IdentityOfName(name, &id)) return false;
   const WrittenFile* cell = Lookup(id);
@@ -105,16 +147,54 @@ bool FindFileWrittenEarlier(const char* name, char* earlierName) {
 }
 
 void RememberWrittenFile(FILE* file, const char* name) {
+  StartRecordingIdentities();
   FileIdentity id;
-  if (g_writtenCount >= kWrittenTableSize / 2 || !IdentityOfFile(file, &id)) return;
-  WrittenFile* cell = Lookup(id);
-  if (cell->name[0] == '\0') ++g_writtenCount;
-  cell->id = id;
-  snprintf(cell->name, sizeof(cell->name), "%s", name);
+  if (IdentityOfFile(file, &id)) Remember(id, name);
+}
+
+// Creates `name` only where nothing stands under it; null otherwise.
+FILE* CreateNewFile(const char* name) {
+#ifdef _WIN32
+  (void)name;
+  return nullptr;  // older Windows C libraries ignore "x"; always check first there
+#else
+  return fopen(name, "wbx");
+#endif
+}
+
+}  // namespace
+
+FILE* CreateOutputFile(const char* name) {
+  if (!IsUsableOutputName(name)) {
+    ReportProblem(name, "name not usable on this system; not written");
+    return nullptr;
+  }
+  FILE* out = CreateNewFile(name);
+  if (out && !g_recordingIdentities) {
+    if (g_newFileCount < kMaxOutputFiles)
+      CopyName(g_newFileNames[g_newFileCount++], sizeof(g_newFileNames[0]), name);
+  } else {
+    if (!out) {
+      char earlier[kOutputNameSize];
+      if (FindFileWrittenEarlier(name, earlier)) {
+        ReportProblem(name, "would replace %s written earlier in this run; not written", earlier);
+        return nullptr;
+      }
+      out = fopen(name, "wb");
+      if (!out) {
+        ReportProblem(name, "cannot create file: %s", strerror(errno));
+        return nullptr;
+      }
+    }
+    RememberWrittenFile(out, name);
+  }
+  setvbuf(out, g_outputBuffer, _IOFBF, sizeof(g_outputBuffer));
+  return out;
 }
 
 void ForgetWrittenFiles() {
-  if (g_writtenCount == 0) return;
-  memset(g_writtenFiles, 0, sizeof(g_writtenFiles));
+  if (g_writtenCount > 0) memset(g_writtenFiles, 0, sizeof(g_writtenFiles));
   g_writtenCount = 0;
+  g_newFileCount = 0;
+  g_recordingIdentities = false;
 }

@@ -12,16 +12,15 @@ const int kOutputNameSize = 16;
 // the 64th.
 void FormatOutputName(char* name, int diskIndex, int slot);
 
-// False when the system would read the name as more than a plain file name:
-// on Windows the 28th disk's backslash is a path separator.
-bool IsUsableOutputName(const char* name);
+// Creates the output file `name` for binary writing, replacing a file that
+// stood there before the run, and returns its stream. Returns null after
+// reporting the problem when the name is not usable here, when it leads to a
+// file that this run already wrote (on a file system that ignores case, a033
+// and A033 are one file; files are compared by identity, not by name), or
+// when the system refuses to create it.
+FILE* CreateOutputFile(const char* name);
 
-// On a file system that ignores case, a033 and A033 are one file. Before a
-// file is created, this tells whether the name already leads to a file that
-// this run wrote (compared by file identity) and, if so, the name it was
-// written under.
-bool FindFileWrittenEarlier(const char* name, char* earlierName);
-void RememberWrittenFile(FILE* file, const char* name);
+// Starts a new run: no file written yet.
 void ForgetWrittenFiles();
 
 #endif  // ZELVRIN_TOOL_OUTPUT_NAME_H_
