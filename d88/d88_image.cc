@@ -43,7 +43,12 @@ D88Image::D88Image()
       m_diskOffset(-1),
       m_trackOffsets(),
       m_mediaType(-1),
-      m_name() {}
+      m_name(),
+      m_knownTrack(-1),
+      m_knownCount(0),
+      m_knownComplete(false),
+      m_nextRecord(0),
+      m_known() {}
 
 D88Image::~D88Image() {
   Open(nullptr);
@@ -77,6 +82,7 @@ static bool SkipForward(FILE* file, int count) {
 }
 
 void D88Image::ClearSelection() {
+  ForgetTrack();
   m_currentDisk = -1;
   m_diskOffset = -1;
   m_mediaType = -1;
@@ -91,6 +97,7 @@ bool D88Image::Open(const char* path) {
   m_diskCount = 0;
   m_currentDisk = -1;
   m_mediaType = -1;
+  ForgetTrack();
   if (!path) return true;
   ClearSelection();
   m_file = fopen(path, "rb");
@@ -143,14 +150,78 @@ bool D88Image::SelectDisk(int index) {
 // Positions the file at the first record of `track` of the selected disk.
 // An offset equal to the disk size is accepted: the track then starts right
 // after the disk, where a damaged image may still hold its records.
-bool D88Image::SeekTrack(int track) {
+bool D88Image::TrackStart(int track, int64_t* offset) const {
   if (!m_file || m_currentDisk < 0 || track < 0 || track >= kTrackCount) return false;
   uint32_t trackOffset = m_trackOffsets[track];
   if (trackOffset == 0 || trackOffset > m_diskSize) return false;
-  return SeekTo(m_diskOffset + trackOffset);
+  *offset = m_diskOffset + trackOffset;
+  return true;
+}
+
+bool D88Image::SeekTrack(int track) {
+  int64_t offset;
+  return TrackStart(track, &offset) && SeekTo(offset);
+}
+
+// The index in m_known of the first record with ID c, h, r, n that a scan of
+// `track` meets; -1 when the scan ends without one; kBeyondKnown when the
+// track holds more records than can be kept and the scan has passed them.
+int D88Image::FindRecord(int track, int c, int h, int r, int n) {
+  if (m_knownTrack != track) {
+    int64_t start;
+    if (!TrackStart(track, &start)) return -1;
+    m_knownTrack = track;
+    m_knownCount = 0;
+    m_knownComplete = false;
+    m_nextRecord = start;
+  }
+  for (int i = 0; i < m_knownCount; ++i) {
+    const uint8_t* id = m_known[i].id;
+    if (id[0] == c && id[1] == h && id[2] == r && id[3] == n) return i;
+  }
+  if (m_knownComplete) return -1;
+  if (m_knownCount == kKnownRecords) return kBeyondKnown;
+  if (!SeekTo(m_nextRecord)) return -1;
+  uint8_t header[kSectorHeaderSize];
+  for (;;) {
+    if (fread(header, 1, sizeof(header), m_file) != sizeof(header)) break;
+    int count = ReadLE16(header + kSectorCountOffset);
+    int dataSize = ReadLE16(header + kSectorDataSizeOffset);
+    // A record that counts no sectors is never found and ends the scan.
+    if (count == 0) break;
+    int i = m_knownCount++;
+    KnownRecord& record = m_known[i];
+    memcpy(record.id, header + kSectorCylinderOffset, 4);
+    record.dataSize = (uint16_t)dataSize;
+    record.dataOffset = m_nextRecord + kSectorHeaderSize;
+    m_nextRecord = record.dataOffset + dataSize;
+    // Each record carries the track's count; the one just read bounds the
+    // scan, also when it is smaller than the records already passed.
+    m_knownComplete = i + 1 >= count;
+    const uint8_t* id = record.id;
+    if (id[0] == c && id[1] == h && id[2] == r && id[3] == n) return i;
+    if (m_knownComplete) return -1;
+    if (m_knownCount == kKnownRecords) return kBeyondKnown;
+    if (!SkipForward(m_file, dataSize)) break;
+  }
+  m_knownComplete = true;
+  return -1;
 }
 
 int D88Image::ReadSector(int track, int c, int h, int r, int n, uint8_t* buf, int maxLen) {
+  int index = FindRecord(track, c, h, r, n);
+  if (index == kBeyondKnown) return ScanForSector(track, c, h, r, n, buf, maxLen);
+  if (index < 0) return 0;
+  const KnownRecord& record = m_known[index];
+  int len = record.dataSize < maxLen ? record.dataSize : maxLen;
+  if (len <= 0 || !SeekTo(record.dataOffset)) return 0;
+  // Data may be cut short by the end of the file: only what arrived counts.
+  return (int)fread(buf, 1, (size_t)len, m_file);
+}
+
+// The scan from the track's first record, for tracks of more records than
+// FindRecord keeps.
+int D88Image::ScanForSector(int track, int c, int h, int r, int n, uint8_t* buf, int maxLen) {
   if (!SeekTrack(track)) return 0;
   uint8_t header[kSectorHeaderSize];
   for (int i = 0;; ++i) {
@@ -162,12 +233,9 @@ int D88Image::ReadSector(int track, int c, int h, int r, int n, uint8_t* buf, in
     if (id[0] == c && id[1] == h && id[2] == r && id[3] == n) {
       int len = dataSize < maxLen ? dataSize : maxLen;
       if (len <= 0) return 0;
-      // Data may be cut short by the end of the file: only what arrived counts.
       return (int)fread(buf, 1, (size_t)len, m_file);
     }
     if (!SkipForward(m_file, dataSize)) return 0;
-    // Each record carries the track's count; the one just read bounds the scan,
-    // also when it is smaller than the records already passed.
     if (i + 1 >= count) return 0;
   }
 }

@@ -89,9 +89,23 @@ class D88Image {
   int GetSectorIds(int track, uint8_t* ids, int idsLen);
 
  private:
+  // A record of the track scanned last, as a scan from the track's first
+  // record meets it.
+  struct KnownRecord {
+    uint8_t id[4];
+    uint16_t dataSize;
+    int64_t dataOffset;
+  };
+  static const int kKnownRecords = 64;
+  static const int kBeyondKnown = -2;
+
   bool SeekTo(int64_t offset);
+  bool TrackStart(int track, int64_t* offset) const;
   bool SeekTrack(int track);
   void ClearSelection();
+  void ForgetTrack() { m_knownTrack = -1; }
+  int FindRecord(int track, int c, int h, int r, int n);
+  int ScanForSector(int track, int c, int h, int r, int n, uint8_t* buf, int maxLen);
 
   FILE* m_file;
   int32_t m_currentDisk;
@@ -104,6 +118,16 @@ class D88Image {
   uint32_t m_trackOffsets[kTrackCount];
   int32_t m_mediaType;
   char m_name[kDiskNameSize + 1];
+
+  // The records of the track scanned last, in image order, so that the next
+  // sector of a run is found without a new scan from the track's first
+  // record (and without the seek back to it). Lookups give what a fresh scan
+  // would give: the first matching record within the scan's bounds.
+  int32_t m_knownTrack;  // -1 when nothing is known
+  int32_t m_knownCount;  // records in m_known
+  bool m_knownComplete;  // the scan ends after the known records
+  int64_t m_nextRecord;  // file offset of the header after the last known record
+  KnownRecord m_known[kKnownRecords];
 };
 
 #endif  // ZELVRIN_D88_D88_IMAGE_H_

@@ -467,6 +467,46 @@ TEST(D88ImageReadSector, FindsTheRecordByItsId) {
 
 // The bound on track offsets, and disk sizes and track offsets as unsigned
 // 32-bit values.
+// The reader remembers the records of the track it scanned last. Whatever
+// came before, a read must give what a reader that has never read anything
+// gives: the first matching record within the scan's bounds. The image holds
+// the odd tracks above plus one of more records than the reader keeps, with
+// IDs that repeat before and after that limit.
+TEST(D88ImageReadSector, RememberedTrackGivesWhatAFreshScanGives) {
+  DiskBuilder many;
+  for (int i = 0; i < 100; ++i)
+    many.AddSector(0, 0, 0, (uint8_t)(i % 90 + 1), 1, Pattern(16 + i, (uint8_t)i));
+  many.AddSector(1, 0, 0, 1, 1, Pattern(40, 0xA1));
+  TempDir dir;
+  WriteFileBytes(dir.File("image.d88"), Concat({many.Build(), SamplerImage()}));
+
+  D88Image longLived;
+  ASSERT_TRUE(longLived.Open(dir.File("image.d88").c_str()));
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (int)((seed >> 8) % bound);
+  };
+  for (int step = 0; step < 3000; ++step) {
+    int disk = next(2), track = next(10), r = next(100), n = next(4), maxLen = next(600);
+    int c = next(3) == 0 ? 4 : 0, h = next(4) == 0 ? 1 : 0;
+    SCOPED_TRACE(testing::Message() << "step " << step << ": disk " << disk << " track " << track
+                                    << " C " << c << " H " << h << " R " << r << " N " << n);
+    if (longLived.GetCurrentDisk() != disk || next(50) == 0) longLived.SelectDisk(disk);
+    D88Image fresh;
+    ASSERT_TRUE(fresh.Open(dir.File("image.d88").c_str()));
+    ASSERT_TRUE(fresh.SelectDisk(disk));
+    Bytes a(600, kFill), b(600, kFill);
+    int got = longLived.ReadSector(track, c, h, r, n, a.data(), maxLen);
+    ASSERT_EQ(got, fresh.ReadSector(track, c, h, r, n, b.data(), maxLen));
+    ASSERT_EQ(Hex(a.data(), 0, a.size()), Hex(b.data(), 0, b.size()));
+    if (next(8) == 0) {
+      uint8_t ids[64];
+      longLived.GetSectorIds(next(10), ids, sizeof(ids));
+    }
+  }
+}
+
 TEST(D88ImageReadSector, TrackOffsetAgainstDiskSize) {
   struct Case {
     const char* what;
