@@ -13,16 +13,16 @@
 
 // Writes the body and returns how many bytes of it the body needed after the
 // header: fileSize when stored, the stream bytes the decoder read otherwise.
-// On a failed write, *writeError holds its errno.
+// On a failed write, *writeError holds its errno (EIO where none was set).
 static int WriteBody(FILE* out, int packedSize, int fileSize, int* writeError) {
   const uint8_t* body = g_fileBuffer + kFileHeaderSize;
   if (packedSize == fileSize) {
     if (fileSize > 0 && fwrite(body, 1, (size_t)fileSize, out) != (size_t)fileSize)
-      *writeError = errno;
+      *writeError = errno != 0 ? errno : EIO;
     return fileSize;
   }
   int streamBytes = ExpandLzss(body, fileSize, out);
-  if (ferror(out)) *writeError = errno;
+  if (ferror(out)) *writeError = errno != 0 ? errno : EIO;
   return streamBytes;
 }
 
@@ -48,6 +48,6 @@ void ExtractFile(D88Image& image, int diskIndex, int slot, int track, int cylind
   if (bodyBytes > 0 && kFileHeaderSize + bodyBytes > delivered)
     ReportProblem(name, "content runs past the sectors read; the rest is written as zeros");
 
-  if (fclose(out) != 0 && writeError == 0) writeError = errno;
+  if (fclose(out) != 0 && writeError == 0) writeError = errno != 0 ? errno : EIO;
   if (writeError != 0) ReportProblem(name, "cannot write file: %s", strerror(writeError));
 }
