@@ -16,6 +16,7 @@
 // On a failed write, *writeError holds its errno (EIO where none was set).
 static int WriteBody(FILE* out, int packedSize, int fileSize, int* writeError) {
   const uint8_t* body = g_fileBuffer + kFileHeaderSize;
+  errno = 0;  // not a failure left over from creating the file
   if (packedSize == fileSize) {
     if (fileSize > 0 && fwrite(body, 1, (size_t)fileSize, out) != (size_t)fileSize)
       *writeError = errno != 0 ? errno : EIO;
@@ -48,6 +49,7 @@ void ExtractFile(D88Image& image, int diskIndex, int slot, int track, int cylind
   if (bodyBytes > 0 && kFileHeaderSize + bodyBytes > delivered)
     ReportProblem(name, "content runs past the sectors read; the rest is written as zeros");
 
+  errno = 0;
   if (fclose(out) != 0 && writeError == 0) writeError = errno != 0 ? errno : EIO;
   if (writeError != 0) ReportProblem(name, "cannot write file: %s", strerror(writeError));
 }
