@@ -167,7 +167,7 @@ bool D88Image::SeekTrack(int track) {
 // `track` meets; -1 when the scan ends without one; kBeyondKnown when the
 // track holds more records than can be kept and the scan has passed them.
 int D88Image::FindRecord(int track, int c, int h, int r, int n) {
-  if (m_knownTrack != track) {
+  if (m_knownTrack < 0 || m_knownTrack != track) {
     int64_t start;
     if (!TrackStart(track, &start)) return -1;
     m_knownTrack = track;

@@ -488,7 +488,7 @@ TEST(D88ImageReadSector, RememberedTrackGivesWhatAFreshScanGives) {
     return (int)((seed >> 8) % bound);
   };
   for (int step = 0; step < 3000; ++step) {
-    int disk = next(2), track = next(10), r = next(100), n = next(4), maxLen = next(600);
+    int disk = next(2), track = next(11) - 1, r = next(100), n = next(4), maxLen = next(600);
     int c = next(3) == 0 ? 4 : 0, h = next(4) == 0 ? 1 : 0;
     SCOPED_TRACE(testing::Message() << "step " << step << ": disk " << disk << " track " << track
                                     << " C " << c << " H " << h << " R " << r << " N " << n);
