@@ -71,6 +71,22 @@ static inline void CopyWrapping(uint8_t* window, unsigned from, unsigned pos, in
   }
 }
 
+// A literal: the byte goes to the window and out. Returns the next position.
+static inline unsigned PutLiteral(uint8_t c, uint8_t* window, unsigned pos, FILE* out) {
+  window[pos] = c;
+  ZELVRIN_PUTC(c, out);
+  return (pos + 1) & 0xFFF;
+}
+
+// A pair b0 b1: both bytes are consumed before any byte is copied. Returns
+// the length, 3 to 18, and sets the source position.
+static inline int ReadPair(const uint8_t** in, unsigned* from) {
+  unsigned b0 = (*in)[0], b1 = (*in)[1];
+  *in += 2;
+  *from = b0 | ((b1 & 0xF0) << 4);
+  return (int)(b1 & 0x0F) + 3;
+}
+
 int ExpandLzss(const uint8_t* src, int fileSize, FILE* out) {
   InitLzssWindow();
   uint8_t* const window = g_lzssWindow;
@@ -87,16 +103,11 @@ int ExpandLzss(const uint8_t* src, int fileSize, FILE* out) {
   while (remaining >= kLongestGroup) {
     for (unsigned flags = *in++ | 0x100u; flags != 1; flags >>= 1) {
       if (flags & 1) {
-        uint8_t c = *in++;
-        window[pos] = c;
-        pos = (pos + 1) & 0xFFF;
-        ZELVRIN_PUTC(c, out);
+        pos = PutLiteral(*in++, window, pos, out);
         --remaining;
       } else {
-        unsigned b0 = in[0], b1 = in[1];
-        in += 2;
-        unsigned from = b0 | ((b1 & 0xF0) << 4);
-        int length = (int)(b1 & 0x0F) + 3;
+        unsigned from;
+        int length = ReadPair(&in, &from);
         remaining -= length;
         if (from + 1 == pos && pos <= kLastRunStart)
           RepeatLast(window + pos, length, out);
@@ -113,16 +124,11 @@ int ExpandLzss(const uint8_t* src, int fileSize, FILE* out) {
   while (remaining > 0) {
     for (unsigned flags = *in++ | 0x100u; flags != 1 && remaining > 0; flags >>= 1) {
       if (flags & 1) {
-        uint8_t c = *in++;
-        window[pos] = c;
-        pos = (pos + 1) & 0xFFF;
-        ZELVRIN_PUTC(c, out);
+        pos = PutLiteral(*in++, window, pos, out);
         --remaining;
       } else {
-        unsigned b0 = in[0], b1 = in[1];
-        in += 2;
-        unsigned from = b0 | ((b1 & 0xF0) << 4);
-        int length = (int)(b1 & 0x0F) + 3;
+        unsigned from;
+        int length = ReadPair(&in, &from);
         if (length > remaining) length = remaining;
         remaining -= length;
         CopyWrapping(window, from, pos, length, out);
