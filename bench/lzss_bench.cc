@@ -109,14 +109,22 @@ void BM_ExpandLzss(benchmark::State& state, Content kind) {
   state.SetBytesProcessed(state.iterations() * kOutputSize);
 }
 
-void BM_PlainGetcPutc(benchmark::State& state, Content kind) {
-  const Bytes& stream = StreamOf(kind);
+// The stream in a temporary file, for the plain decoder's getc; null after
+// marking the benchmark skipped when it cannot be written.
+FILE* StreamFile(const Bytes& stream, benchmark::State& state) {
   FILE* in = tmpfile();
   if (!in || fwrite(stream.data(), 1, stream.size(), in) != stream.size()) {
     state.SkipWithError("cannot write the stream to a temporary file");
     if (in) fclose(in);
-    return;
+    return nullptr;
   }
+  return in;
+}
+
+void BM_PlainGetcPutc(benchmark::State& state, Content kind) {
+  const Bytes& stream = StreamOf(kind);
+  FILE* in = StreamFile(stream, state);
+  if (!in) return;
   if (!DecodesTo(ContentOf(kind), [&](FILE* f) {
         rewind(in);
         PlainExpand(in, kOutputSize, f);
@@ -141,12 +149,8 @@ void BM_PlainGetcPutc(benchmark::State& state, Content kind) {
 void BM_ExpandLzssOverPlain(benchmark::State& state, Content kind) {
   using Clock = std::chrono::steady_clock;
   const Bytes& stream = StreamOf(kind);
-  FILE* in = tmpfile();
-  if (!in || fwrite(stream.data(), 1, stream.size(), in) != stream.size()) {
-    state.SkipWithError("cannot write the stream to a temporary file");
-    if (in) fclose(in);
-    return;
-  }
+  FILE* in = StreamFile(stream, state);
+  if (!in) return;
   FILE* out = fopen(zelvrin_bench::kNullDevice, "wb");
   std::vector<double> ratios;
   for (auto _ : state) {
